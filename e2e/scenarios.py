@@ -1,23 +1,38 @@
-"""Scenarios of tovrel.exe under Wine: run one in a prepared prefix, read the
-program's own calls from the relay trace and check them.
+"""Scenarios of tovrel.exe under Wine. Each starts the program through the
+probe (another program, as the countdown meets it), reads the program's own
+calls from Wine's relay trace, and checks what it did.
 
-  scenarios.py --prefix DIR --exe EXE --work DIR NAME
+  scenarios.py --prefix DIR --exe EXE --probe PROBE --work DIR [--windows VER] NAME
+  scenarios.py --exe EXE executable
   scenarios.py --list
 """
 
 import argparse
 import os
+import re
+import shutil
+import subprocess
 import sys
+from dataclasses import dataclass, field
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winetrace  # noqa: E402
 from wineprefix import Prefix  # noqa: E402
 
 TICK_MS = 900
-# Each tick may come this much late on a loaded two-core machine running Wine
+# A tick may come this much late on a loaded two-core machine running Wine
 # under emulation, and never early; a 1000 ms tick is well outside.
 TICK_EARLY_MS = 20
 TICK_LATE_MS = 80
+# Wine's own start-up of the program, before the countdown begins.
+START_MS = 15000
+
+# The Windows version the prefix reports, as (major, minor, platform id).
+WINDOWS = {"win7": (6, 1, 2), "winxp": (5, 1, 2), "win95": (4, 0, 1)}
+
+PLAIN = r"C:\Tovrel\tovrel.exe"
+BLANKS = r"C:\Program Files\Tovrel\tovrel.exe"
+HIGH = "C:\\T\xf6vrel\\tovrel.exe"  # a byte from 128 up (cp1252 o-umlaut)
 
 
 class Failed(Exception):
@@ -29,70 +44,234 @@ def check(condition, what):
         raise Failed(what)
 
 
-def check_ticks(run, ticks):
-    check(len(run.ticks) == ticks, f"{ticks} ticks expected, {len(run.ticks)} seen")
-    for n, gap in enumerate(run.tick_gaps_ms(), 1):
+@dataclass
+class Outcome:
+    run: winetrace.Run
+    events: dict  # probe event name -> list of (tick count, fields)
+    exit_code: int
+
+    def event(self, name):
+        check(self.events.get(name), f"the probe reported no {name!r}")
+        return self.events[name][0]
+
+
+@dataclass
+class Scenario:
+    name: str
+    path: str  # where the program lies, in the Windows name space
+    tail: bytes  # the command line after the program name, separators included
+    actions: list
+    ticks: int  # ticks expected, all counted from the program's own timer unless foreign
+    quoted: bool = False
+    show: str = "-"  # show state given through STARTUPINFO, "-" for none
+    restart: bool = True
+    exit_code: int = 0
+    foreign_ticks: int = 0  # ticks that another program's WM_TIMER brought
+    checks: list = field(default_factory=list)
+
+    def command_line(self):
+        name = self.path.encode("cp1252")
+        return (b'"' + name + b'"' if self.quoted else name) + self.tail
+
+
+def found_every_way(o):
+    _, found = o.event("find")
+    check(found["class"] != "00000000", "the window was not found by its class")
+    check(found["class"] == found["title"] == found["both"],
+          f"class, title and both found different windows: {found}")
+    check(found["owner"] == found["program"], f"the window belongs to process {found['owner']}, not the program")
+
+
+def closed_at_once(o):
+    closed_at, _ = o.event("close")
+    restart = o.run.restarts[0]
+    delay = restart.time * 1000 - closed_at
+    check(0 <= delay <= 500, f"the restart came {delay:.0f} ms after the close request, not at once")
+    check(o.run.destroyed is None, "the program destroyed the window itself instead of default handling")
+
+
+def command_answered(o):
+    _, answer = o.event("command")
+    check(answer == {"sent": "1", "answer": "0"}, f"WM_COMMAND: {answer}")
+
+
+def quit_ends_early(o):
+    quit_at, _ = o.event("quit")
+    delay = o.run.restarts[0].time * 1000 - quit_at
+    check(0 <= delay <= 500, f"the restart came {delay:.0f} ms after the quit message")
+
+
+SCENARIOS = [
+    Scenario("default_count", PLAIN, b"", ["wait", "30000"], ticks=11),
+    Scenario("count_3", PLAIN, b" 3", ["find", "wait", "20000"], ticks=3, checks=[found_every_way]),
+    Scenario("quoted_path_with_blanks", BLANKS, b" 5", ["wait", "20000"], ticks=5, quoted=True),
+    Scenario("blanks_and_tabs_after_name", PLAIN, b" \t \t4", ["wait", "20000"], ticks=4),
+    Scenario("count_2_gives_default", PLAIN, b" 2", ["wait", "30000"], ticks=11),
+    Scenario("signed_count_gives_default", PLAIN, b" +4", ["wait", "30000"], ticks=11),
+    Scenario("path_with_high_byte", HIGH, b" 3", ["wait", "20000"], ticks=3),
+    Scenario("path_with_high_byte_quoted", HIGH, b"\t3", ["wait", "20000"], ticks=3, quoted=True),
+    Scenario("shown_normal_stays_hidden", PLAIN, b" 3", ["find", "sleep", "1200", "look", "wait", "20000"],
+             ticks=3, show="1", checks=[found_every_way]),
+    Scenario("shown_maximized_stays_hidden", PLAIN, b" 3", ["find", "sleep", "1200", "look", "wait", "20000"],
+             ticks=3, show="3", checks=[found_every_way]),
+    Scenario("close_restarts_at_once", PLAIN, b" 30", ["find", "sleep", "1200", "close", "wait", "20000"],
+             ticks=1, checks=[closed_at_once]),
+    Scenario("command_is_answered_with_0", PLAIN, b" 3", ["find", "command", "wait", "20000"], ticks=3,
+             checks=[command_answered]),
+    Scenario("foreign_timer_counts_as_tick", PLAIN, b" 3", ["find", "sleep", "1200", "timer", "7", "wait", "20000"],
+             ticks=3, foreign_ticks=1),
+    Scenario("foreign_quit_gives_its_code", PLAIN, b" 30", ["find", "sleep", "1200", "quit", "7", "wait", "20000"],
+             ticks=1, exit_code=7, checks=[quit_ends_early]),
+    Scenario("ending_the_process_cancels", PLAIN, b" 30", ["find", "sleep", "1200", "kill", "wait", "20000"],
+             ticks=1, restart=False, exit_code=99),
+]
+
+
+def read_probe(output):
+    """The probe's reports: name -> [(tick count, {field: value})]."""
+    events = {}
+    for line in output.splitlines():
+        m = re.match(r"^(\d+) (\w+)(.*)$", line)
+        if m:
+            fields = dict(re.findall(r"(\w+)=(\S+)", m[3]))
+            events.setdefault(m[2], []).append((int(m[1]), fields))
+    return events
+
+
+def unix_path(prefix, windows_path):
+    drive, rest = windows_path.split(":\\", 1)
+    check(drive.upper() == "C", "only drive C is prepared")
+    return os.path.join(prefix.path, "drive_c", *rest.split("\\"))
+
+
+def play(scenario, prefix, exe, probe, work):
+    target = unix_path(prefix, scenario.path)
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    shutil.copyfile(exe, target)
+    trace = os.path.join(work, f"{scenario.name}.relay.log")
+    output = os.path.join(work, f"{scenario.name}.probe.log")
+    with open(output, "w") as out:
+        code = prefix.run([probe, scenario.path, scenario.command_line().hex(), scenario.show, *scenario.actions],
+                          trace, timeout=90, stdout=out)
+    check(code is not None, "the probe did not end within 90 s")
+    with open(output, encoding="utf-8", errors="replace") as f:
+        events = read_probe(f.read())
+    print("probe:", *(f"{n} {f}" for n, items in events.items() for _, f in items), sep="\n  ")
+    started = events.get("started")
+    check(started, f"the probe could not start the program (exit {code}); see {output}")
+    pid = int(started[0][1]["pid"])
+    calls = [c for c in winetrace.read_calls(trace) if c.pid == pid]
+    run = winetrace.read_run(winetrace.program_calls(calls, winetrace.read_image(exe)))
+    waited = events.get("wait")
+    check(waited and waited[0][1]["ended"] == "1", "the program did not end")
+    exit_code = int(waited[0][1]["exit"])
+    print("\n".join(winetrace.timeline(run, exit_code)))
+    return Outcome(run, events, exit_code)
+
+
+def check_outcome(scenario, o, windows):
+    run = o.run
+    if windows:
+        _, started = o.event("started")
+        seen = (int(started["windows"].split(".")[0]), int(started["windows"].split(".")[1]), int(started["platform"]))
+        check(seen == WINDOWS[windows], f"Wine reported Windows {seen}, not {windows} {WINDOWS[windows]}")
+    check(run.window is not None and run.window.result, "no window was created")
+    check(not run.window.args[3] & winetrace.WS_VISIBLE, "the window was created visible")
+    for _, seen in o.events.get("find", []) + o.events.get("look", []):
+        check(seen.get("visible") == "0", f"the window was visible: {seen}")
+
+    check(len(run.ticks) == scenario.ticks, f"{scenario.ticks} ticks expected, {len(run.ticks)} seen")
+    gaps = run.tick_gaps_ms()
+    own = sorted(gaps)[scenario.foreign_ticks:]  # a foreign tick comes early
+    for gap in own:
         check(TICK_MS - TICK_EARLY_MS <= gap <= TICK_MS + TICK_LATE_MS,
-              f"tick {n} came {gap} ms after arming, not {TICK_MS} ms "
-              f"(-{TICK_EARLY_MS}/+{TICK_LATE_MS})")
+              f"a tick came {gap} ms after arming, not {TICK_MS} ms (-{TICK_EARLY_MS}/+{TICK_LATE_MS}): {gaps}")
+
+    if scenario.restart:
+        check_restart(run, own_quit=scenario.exit_code == 0)
+        if run.destroyed is not None and not scenario.foreign_ticks:
+            wait = (run.restarts[0].time - run.window.time) * 1000
+            nominal = scenario.ticks * TICK_MS
+            check(nominal - TICK_EARLY_MS <= wait <= nominal + scenario.ticks * TICK_LATE_MS,
+                  f"the restart came {wait:.0f} ms after the window, not about {nominal} ms")
+    else:
+        check(not run.restarts, f"a restart was requested: {run.restarts}")
+    check(o.exit_code == scenario.exit_code, f"exit code {scenario.exit_code} expected, got {o.exit_code}")
+    for extra in scenario.checks:
+        extra(o)
 
 
-def check_restart(run):
-    """Exactly one ExitWindowsEx(2, 0), after the window went and the quit was posted,
-    with the shutdown privilege enabled before it."""
+def check_restart(run, own_quit=True):
+    """Exactly one ExitWindowsEx(2, 0), with the shutdown privilege enabled in the
+    program's own token before it, and after the window's quit message unless
+    another program posted the quit."""
     check(len(run.restarts) == 1, f"one restart request expected, {len(run.restarts)} seen")
     restart = run.restarts[0]
     check(restart.args[:2] == [2, 0], f"ExitWindowsEx(2, 0) expected, got {restart}")
     check(run.privilege_enabled, "the shutdown privilege was not enabled: "
                                  + ", ".join(f"{c} = {c.result}" for c in run.privilege))
-    check(run.privilege[-1].time <= restart.time, "the privilege was enabled after the restart request")
     order = run.calls.index
+    check(order(run.privilege[-1]) < order(restart), "the privilege was enabled after the restart request")
+    if own_quit:
+        check(run.quit_posted is not None and order(run.quit_posted) < order(restart),
+              "restart requested without the window posting its quit message first")
     if run.destroyed:
-        check(order(run.destroyed) < order(restart), "restart requested before the window was destroyed")
-    if run.quit_posted:
-        check(order(run.quit_posted) < order(restart), "restart requested before the quit message")
+        check(order(run.destroyed) < order(run.quit_posted), "quit posted before the window was destroyed")
 
 
-def first_run(prefix, exe, work):
-    """A count of 3 started the plain way: three ticks 900 ms apart, one restart, exit 0."""
-    trace = os.path.join(work, "first_run.relay.log")
-    code = prefix.run([exe, "3"], trace, timeout=60)
-    run = winetrace.read_run(winetrace.program_calls(winetrace.read_calls(trace), winetrace.read_image(exe)))
-    print("\n".join(winetrace.timeline(run, code)))
-    check(code is not None, "the program did not end within 60 s")
-    check(run.window is not None and run.window.result, "no window was created")
-    check_ticks(run, 3)
-    check(run.destroyed is not None and run.quit_posted is not None, "the window did not destroy itself")
-    check_restart(run)
-    check(code == 0, f"exit code 0 expected, got {code}")
-
-
-SCENARIOS = {"first_run": first_run}
+def check_executable(exe):
+    """pei-i386, GUI subsystem 4.0, imports from the four system DLLs only, no wide functions."""
+    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], capture_output=True, text=True, check=True).stdout
+    check("file format pei-i386" in dump, "not a pei-i386 image")
+    headers = dict(re.findall(r"^(\w+)\s+([0-9a-fA-F]+)", dump, re.M))
+    check(headers.get("Subsystem") == "00000002", f"subsystem {headers.get('Subsystem')}, not Windows GUI")
+    check((headers.get("MajorSubsystemVersion"), headers.get("MinorSubsystemVersion")) == ("4", "0"),
+          "subsystem version is not 4.0")
+    check(headers.get("FileAlignment") == "00000200" and headers.get("SectionAlignment") == "00001000",
+          "file alignment 512 and section alignment 4096 expected")
+    dlls = re.findall(r"DLL Name: (\S+)", dump)
+    check({d.upper() for d in dlls} <= {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL"},
+          f"imports from {dlls}")
+    functions = re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", dump, re.M)
+    check(functions, "no imported functions found")
+    wide = [f for f in functions if f.endswith("W")]
+    check(not wide, f"wide-character imports: {wide}")
+    print(f"{exe}: {os.path.getsize(exe)} bytes, imports {len(functions)} functions from {', '.join(dlls)}")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--prefix")
-    parser.add_argument("--exe")
-    parser.add_argument("--work")
+    for option in ("--prefix", "--exe", "--probe", "--work", "--windows"):
+        parser.add_argument(option)
     parser.add_argument("--list", action="store_true")
     parser.add_argument("name", nargs="?")
     options = parser.parse_args()
     if options.list:
-        print("\n".join(SCENARIOS))
+        print(";".join(s.name for s in SCENARIOS))
         return 0
-    if options.name not in SCENARIOS:
-        parser.error(f"unknown scenario {options.name!r}; --list shows them")
-    os.makedirs(options.work, exist_ok=True)
-    prefix = Prefix(options.prefix)
     try:
-        SCENARIOS[options.name](prefix, os.path.abspath(options.exe), options.work)
+        if options.name == "executable":
+            check_executable(options.exe)
+            print("passed")
+            return 0
+        scenario = next((s for s in SCENARIOS if s.name == options.name), None)
+        if scenario is None:
+            parser.error(f"unknown scenario {options.name!r}; --list shows them")
+        os.makedirs(options.work, exist_ok=True)
+        prefix = Prefix(options.prefix)
+        try:
+            outcome = play(scenario, prefix, os.path.abspath(options.exe), os.path.abspath(options.probe),
+                           options.work)
+            check_outcome(scenario, outcome, options.windows)
+        finally:
+            # A restart request ends the prefix's session: the next scenario starts
+            # only once that and everything of this one has ended.
+            left = prefix.settle()
+            if left:
+                print(f"ended what was still running: {left}")
     except Failed as failure:
         print(f"FAILED: {failure}")
         return 1
-    finally:
-        # A restart request ends the prefix's session; leave nothing running for the next scenario.
-        prefix.kill()
     print("passed")
     return 0
 

@@ -13,9 +13,14 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winetrace  # noqa: E402
+
+
+# Wine's own processes that live as long as the prefix's server.
+WINE_SERVICES = ("services.exe", "explorer.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe")
 
 
 class Prefix:
@@ -26,6 +31,8 @@ class Prefix:
         env = dict(os.environ)
         env.pop("DISPLAY", None)
         env.pop("WAYLAND_DISPLAY", None)
+        env["LANG"] = "C.UTF-8"  # ANSI code page 1252, Unix names in UTF-8
+        env.pop("LC_ALL", None)
         env.update(WINEPREFIX=self.path, WINEARCH="win32", WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG=debug)
         return env
 
@@ -48,6 +55,46 @@ class Prefix:
         if version:
             self._wine("winecfg", "/v", version)
         self.wait()
+        self.keep_server()
+
+    def keep_server(self):
+        """Keeps the prefix's server and its system processes running between
+        programs, so that each run does not pay for Wine's start again."""
+        subprocess.run(["wineserver", "-p"], env=self.env(), check=True, timeout=60, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def programs(self):
+        """Processes of this prefix other than Wine's own services: pid -> command line."""
+        found = {}
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    if f"WINEPREFIX={self.path}".encode() not in f.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    command = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
+            except OSError:
+                continue
+            if "wineserver" in command or any(s in command.lower() for s in WINE_SERVICES):
+                continue
+            found[int(entry)] = command
+        return found
+
+    def settle(self, timeout=30):
+        """Waits until the programs of the last run, and what they started (the
+        session end after a restart request), have ended; ends them if not."""
+        deadline = time.monotonic() + timeout
+        while self.programs() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        left = self.programs()
+        for pid in left:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        return left
 
     def wait(self, timeout=120):
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=timeout)
