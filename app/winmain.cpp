@@ -4,7 +4,7 @@
 #include "window/window.h"
 
 namespace {
-constexpr char ShutdownPrivilege[] = "SeShutdownPrivilege";
+PROGRAM_TEXT constexpr char ShutdownPrivilege[] = "SeShutdownPrivilege";
 
 // On Windows NT and later a restart is refused unless the shutdown privilege
 // is enabled in the process's own token. Where that cannot be done (Windows

@@ -16,6 +16,7 @@ import sys
 from dataclasses import dataclass, field
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pe  # noqa: E402
 import winetrace  # noqa: E402
 from wineprefix import Prefix  # noqa: E402
 
@@ -49,6 +50,7 @@ class Outcome:
     run: winetrace.Run
     events: dict  # probe event name -> list of (tick count, fields)
     exit_code: int
+    exe: str
 
     def event(self, name):
         check(self.events.get(name), f"the probe reported no {name!r}")
@@ -101,6 +103,15 @@ def quit_ends_early(o):
     check(0 <= delay <= 500, f"the restart came {delay:.0f} ms after the quit message")
 
 
+def version_read_back(o):
+    _, seen = o.event("version")
+    with open(os.path.join(os.path.dirname(o.exe), "version.h")) as f:
+        text = re.search(r'TOVREL_VERSION_TEXT "([^"]+)"', f.read())[1]
+    expected = {"fixed": text + ".0", "ProductName": "Tovrel", "FileDescription": "Restarts+Windows+after+a+countdown",
+                "FileVersion": text, "ProductVersion": text, "OriginalFilename": "tovrel.exe"}
+    check(seen == expected, f"version information {seen}, not {expected}")
+
+
 SCENARIOS = [
     Scenario("default_count", PLAIN, b"", ["wait", "30000"], ticks=11),
     Scenario("count_3", PLAIN, b" 3", ["find", "wait", "20000"], ticks=3, checks=[found_every_way]),
@@ -122,6 +133,7 @@ SCENARIOS = [
              ticks=3, foreign_ticks=1),
     Scenario("foreign_quit_gives_its_code", PLAIN, b" 30", ["find", "sleep", "1200", "quit", "7", "wait", "20000"],
              ticks=1, exit_code=7, checks=[quit_ends_early]),
+    Scenario("version_information", PLAIN, b" 3", ["version", "wait", "20000"], ticks=3, checks=[version_read_back]),
     Scenario("ending_the_process_cancels", PLAIN, b" 30", ["find", "sleep", "1200", "kill", "wait", "20000"],
              ticks=1, restart=False, exit_code=99),
 ]
@@ -161,12 +173,12 @@ def play(scenario, prefix, exe, probe, work):
     check(started, f"the probe could not start the program (exit {code}); see {output}")
     pid = int(started[0][1]["pid"])
     calls = [c for c in winetrace.read_calls(trace) if c.pid == pid]
-    run = winetrace.read_run(winetrace.program_calls(calls, winetrace.read_image(exe)))
+    run = winetrace.read_run(winetrace.program_calls(calls, pe.read(exe)))
     waited = events.get("wait")
     check(waited and waited[0][1]["ended"] == "1", "the program did not end")
     exit_code = int(waited[0][1]["exit"])
     print("\n".join(winetrace.timeline(run, exit_code)))
-    return Outcome(run, events, exit_code)
+    return Outcome(run, events, exit_code, exe)
 
 
 def check_outcome(scenario, o, windows):
@@ -189,7 +201,7 @@ def check_outcome(scenario, o, windows):
 
     if scenario.restart:
         check_restart(run, own_quit=scenario.exit_code == 0)
-        if run.destroyed is not None and not scenario.foreign_ticks:
+        if run.destroyed is not None and not scenario.foreign_ticks and not scenario.checks:
             wait = (run.restarts[0].time - run.window.time) * 1000
             nominal = scenario.ticks * TICK_MS
             check(nominal - TICK_EARLY_MS <= wait <= nominal + scenario.ticks * TICK_LATE_MS,
@@ -219,24 +231,35 @@ def check_restart(run, own_quit=True):
         check(order(run.destroyed) < order(run.quit_posted), "quit posted before the window was destroyed")
 
 
+SIZE_BUDGET = 6144
+SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL"}
+
+
 def check_executable(exe):
-    """pei-i386, GUI subsystem 4.0, imports from the four system DLLs only, no wide functions."""
-    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], capture_output=True, text=True, check=True).stdout
-    check("file format pei-i386" in dump, "not a pei-i386 image")
-    headers = dict(re.findall(r"^(\w+)\s+([0-9a-fA-F]+)", dump, re.M))
-    check(headers.get("Subsystem") == "00000002", f"subsystem {headers.get('Subsystem')}, not Windows GUI")
-    check((headers.get("MajorSubsystemVersion"), headers.get("MinorSubsystemVersion")) == ("4", "0"),
-          "subsystem version is not 4.0")
-    check(headers.get("FileAlignment") == "00000200" and headers.get("SectionAlignment") == "00001000",
+    """What Windows 95 to 11 need to load it and what hardening asks of it."""
+    image = pe.read(exe)
+    check(image.machine == 0x14C and image.magic == 0x10B, "not a PE32 image for i386 (pei-i386)")
+    check(image.subsystem == 2, f"subsystem {image.subsystem}, not Windows GUI")
+    check(image.subsystem_version == (4, 0), f"subsystem version {image.subsystem_version}, not 4.0")
+    check((image.file_alignment, image.section_alignment) == (512, 4096),
           "file alignment 512 and section alignment 4096 expected")
-    dlls = re.findall(r"DLL Name: (\S+)", dump)
-    check({d.upper() for d in dlls} <= {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL"},
-          f"imports from {dlls}")
-    functions = re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", dump, re.M)
+    check(set(d.upper() for d in image.imports) <= SYSTEM_DLLS, f"imports from {list(image.imports)}")
+    functions = [f for names in image.imports.values() for f in names]
     check(functions, "no imported functions found")
     wide = [f for f in functions if f.endswith("W")]
     check(not wide, f"wide-character imports: {wide}")
-    print(f"{exe}: {os.path.getsize(exe)} bytes, imports {len(functions)} functions from {', '.join(dlls)}")
+
+    check(image.dll_characteristics & pe.NX_COMPAT, "not marked NX-compatible")
+    check(image.dll_characteristics & pe.DYNAMIC_BASE, "not marked DYNAMICBASE")
+    check(image.directories[pe.DIRECTORY_RELOC][1] > 0 and any(s.name == ".reloc" for s in image.sections),
+          "no relocation section, so it cannot be moved")
+    both = [s.name for s in image.sections if s.flags & pe.IMAGE_SCN_MEM_WRITE and s.flags & pe.IMAGE_SCN_MEM_EXECUTE]
+    check(not both, f"writable and executable sections: {both}")
+    check(image.timestamp == 0, f"time stamp {image.timestamp:#x} in the header")
+    check(image.directories[pe.DIRECTORY_RESOURCE][1] > 0, "no resources (version information, manifest)")
+    check(image.size_on_disk <= SIZE_BUDGET, f"{image.size_on_disk} bytes, over the budget of {SIZE_BUDGET}")
+    print(f"{exe}: {image.size_on_disk} bytes in " + ", ".join(f"{s.name} {s.raw_size}" for s in image.sections)
+          + f"; imports {len(functions)} functions from {', '.join(image.imports)}")
 
 
 def main():

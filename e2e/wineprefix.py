@@ -16,6 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pe  # noqa: E402
 import winetrace  # noqa: E402
 
 
@@ -131,7 +132,7 @@ def show_timeline(exe, args):
         print(f"running: tovrel.exe {' '.join(args)}".rstrip(), flush=True)
         trace = os.path.join(workdir, "relay.log")
         code = prefix.run([exe, *args], trace, timeout=600)
-        image = winetrace.read_image(exe)
+        image = pe.read(exe)
         run = winetrace.read_run(winetrace.program_calls(winetrace.read_calls(trace), image))
         print()
         for line in winetrace.timeline(run, "none (timed out)" if code is None else code):

@@ -2,7 +2,6 @@
 with their times, and the timeline of one countdown run."""
 
 import re
-import struct
 from dataclasses import dataclass, field
 
 # What the trace must show of the program, for the checks and the timeline.
@@ -51,28 +50,6 @@ class Call:
         return f"{self.name}({', '.join(shown)})"
 
 
-@dataclass
-class Image:
-    base: int
-    size: int
-
-    def holds(self, address):
-        return self.base <= address < self.base + self.size
-
-
-def read_image(path):
-    """The preferred base and size of a PE32 image, from its headers."""
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError(f"{path} is not a PE image")
-    optional = pe + 24
-    base = struct.unpack_from("<I", data, optional + 28)[0]
-    size = struct.unpack_from("<I", data, optional + 56)[0]
-    return Image(base, size)
-
-
 def read_calls(path):
     """Every relayed call in the trace, in order, with its return value."""
     calls, open_calls = [], {}
@@ -103,7 +80,8 @@ def read_calls(path):
 
 
 def program_calls(calls, image):
-    """The calls the program's own code made: those returning into its image."""
+    """The calls the program's own code made: those returning into its image
+    (a pe.Image, loaded at its preferred base as Wine does)."""
     return [c for c in calls if image.holds(c.caller)]
 
 

@@ -3,8 +3,8 @@
 #include "countdown/countdown.h"
 
 namespace {
-constexpr char ClassName[] = "Tovrel95Class";
-constexpr char Title[] = "Tovrel";
+PROGRAM_TEXT constexpr char ClassName[] = "Tovrel95Class";
+PROGRAM_TEXT constexpr char Title[] = "Tovrel";
 
 BOOL ArmTimer(HWND window)
 {

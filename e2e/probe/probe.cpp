@@ -15,6 +15,7 @@
 //   quit CODE    post WM_QUIT with that code to the program's thread
 //   kill         end the program's process
 //   wait MS      wait for the program to end; report its exit code
+//   version      read EXE's version information back (spaces shown as +)
 #include <windows.h>
 
 #include <cstdarg>
@@ -79,6 +80,38 @@ void Find()
            window ? int(IsWindowVisible(window)) : -1, (unsigned long)style);
 }
 
+void Version(const char* path)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    std::string data(size, '\0');
+    if (size == 0 || !GetFileVersionInfoA(path, 0, size, data.data())) {
+        Report("version none error=%lu", GetLastError());
+        return;
+    }
+    std::string line = "version";
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) && fixed) {
+        char numbers[64];
+        std::snprintf(numbers, sizeof numbers, " fixed=%u.%u.%u.%u", unsigned(HIWORD(fixed->dwFileVersionMS)),
+                      unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)),
+                      unsigned(LOWORD(fixed->dwFileVersionLS)));
+        line += numbers;
+    }
+    for (const char* key : {"ProductName", "FileDescription", "FileVersion", "ProductVersion", "OriginalFilename"}) {
+        char* value = nullptr;
+        const std::string query = std::string("\\StringFileInfo\\040904E4\\") + key;
+        if (VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) && value) {
+            std::string shown = value;
+            for (char& c : shown)
+                c = c == ' ' ? '+' : c;
+            line += std::string(" ") + key + "=" + shown;
+        }
+    }
+    Report("%s", line.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -131,6 +164,8 @@ int main(int argc, char** argv)
             ++i;
         } else if (action == "kill") {
             Report("kill done=%d", int(TerminateProcess(program.hProcess, 99)));
+        } else if (action == "version") {
+            Version(argv[1]);
         } else if (action == "wait") {
             const DWORD waited = WaitForSingleObject(program.hProcess, DWORD(std::atoi(value)));
             DWORD code = 0;
