@@ -7,7 +7,8 @@
 // window is gone, asks for the restart and returns the exit code.
 extern "C" int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int showState);
 
-// The command line with the program name and the blanks after it removed.
+// The command line with the program name and the blanks after it removed
+// (null for none).
 LPSTR CommandLineTail(LPSTR commandLine);
 
 // The process entry point: hands WinMain what the GUI start-up convention

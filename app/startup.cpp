@@ -2,6 +2,8 @@
 
 LPSTR CommandLineTail(LPSTR commandLine)
 {
+    if (commandLine == nullptr)
+        return nullptr; // no command line, no count: the default
     // Bytes compare unsigned, so codes from 128 up are never taken for blanks.
     unsigned char* p = reinterpret_cast<unsigned char*>(commandLine);
     if (*p == '"') {

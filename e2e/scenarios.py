@@ -133,6 +133,8 @@ SCENARIOS = [
              ticks=3, foreign_ticks=1),
     Scenario("foreign_quit_gives_its_code", PLAIN, b" 30", ["find", "sleep", "1200", "quit", "7", "wait", "20000"],
              ticks=1, exit_code=7, checks=[quit_ends_early]),
+    # The longest command line Windows takes: 32,766 characters and the terminator.
+    Scenario("longest_command_line", PLAIN, b" " + b"0" * (32766 - len(PLAIN) - 2) + b"3", ["wait", "20000"], ticks=3),
     Scenario("version_information", PLAIN, b" 3", ["version", "wait", "20000"], ticks=3, checks=[version_read_back]),
     Scenario("ending_the_process_cancels", PLAIN, b" 30", ["find", "sleep", "1200", "kill", "wait", "20000"],
              ticks=1, restart=False, exit_code=99),
@@ -162,8 +164,11 @@ def play(scenario, prefix, exe, probe, work):
     shutil.copyfile(exe, target)
     trace = os.path.join(work, f"{scenario.name}.relay.log")
     output = os.path.join(work, f"{scenario.name}.probe.log")
+    line = os.path.join(work, f"{scenario.name}.cmdline.hex")
+    with open(line, "w") as f:
+        f.write(scenario.command_line().hex())
     with open(output, "w") as out:
-        code = prefix.run([probe, scenario.path, scenario.command_line().hex(), scenario.show, *scenario.actions],
+        code = prefix.run([probe, scenario.path, "@Z:" + line.replace("/", "\\"), scenario.show, *scenario.actions],
                           trace, timeout=90, stdout=out)
     check(code is not None, "the probe did not end within 90 s")
     with open(output, encoding="utf-8", errors="replace") as f:

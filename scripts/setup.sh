@@ -12,6 +12,9 @@ tovrel_packages_missing() {
     command -v cmake >/dev/null || missing+=(cmake)
     command -v g++ >/dev/null || missing+=(g++)
     command -v python3 >/dev/null || missing+=(python3)
+    command -v clang++ >/dev/null || missing+=(clang)
+    # libFuzzer and the sanitizers' runtime for clang
+    ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing+=(libclang-rt-dev)
     command -v i686-w64-mingw32-g++ >/dev/null || missing+=(g++-mingw-w64-i686)
     [ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -f /usr/lib/cmake/GTest/GTestConfig.cmake ] ||
         missing+=(libgtest-dev)
@@ -30,7 +33,7 @@ tovrel_install_packages() {
         tovrel_die "missing: $missing
 install them as root on Debian with:
   dpkg --add-architecture i386 && apt-get update &&
-  apt-get install --no-install-recommends cmake g++ python3 libgtest-dev g++-mingw-w64-i686 wine wine32:i386 wine64"
+  apt-get install --no-install-recommends cmake g++ python3 clang libclang-rt-dev libgtest-dev g++-mingw-w64-i686 wine wine32:i386 wine64"
     fi
     echo "installing: $missing" >&2
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386

@@ -63,6 +63,35 @@ TEST_P(ReadCountdownArgumentTest, SetsTheCounter)
 INSTANTIATE_TEST_SUITE_P(Tails, ReadCountdownArgumentTest, testing::ValuesIn(ReadCases),
                          [](const testing::TestParamInfo<ReadCase>& info) { return CaseName(info.param.name); });
 
+TEST(ReadCountdownArgumentLimitsTest, EveryByteAfterTwoDigits)
+{
+    sim::Reset();
+    for (int b = 1; b < 256; ++b) {
+        const std::string tail = std::string("12") + char(b) + "5";
+        const int expected = b == ' ' ? 124 : (b >= '0' && b <= '9') ? 1200 + (b - '0') * 10 + 5 - 1 : 11;
+        ReadCountdownArgument(tail.c_str());
+        EXPECT_EQ(Countdown, expected) << "byte " << b;
+    }
+}
+
+TEST(ReadCountdownArgumentLimitsTest, LongestTail)
+{
+    sim::Reset();
+    const size_t longest = 32767 - 1;
+    const std::string zeros = std::string(longest - 1, '0') + "3";
+    ReadCountdownArgument(zeros.c_str());
+    EXPECT_EQ(Countdown, 2);
+
+    // 32,766 nines: 10^32766 - 1 modulo 2^32, computed digit by digit in 64 bits.
+    const std::string nines(longest, '9');
+    uint64_t value = 0;
+    for (size_t i = 0; i < longest; ++i)
+        value = (value * 10 + 9) % (uint64_t(1) << 32);
+    const int64_t wrapped = value >= (uint64_t(1) << 31) ? int64_t(value) - (int64_t(1) << 32) : int64_t(value);
+    ReadCountdownArgument(nines.c_str());
+    EXPECT_EQ(Countdown, wrapped > 2 ? wrapped - 1 : 10);
+}
+
 TEST(CountdownTickTest, RunsOutOnTheTickBelowZero)
 {
     struct {

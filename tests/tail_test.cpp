@@ -72,4 +72,62 @@ TEST_P(CommandLineTailTest, IsASuffixOfTheLine)
 INSTANTIATE_TEST_SUITE_P(CommandLines, CommandLineTailTest, testing::ValuesIn(TailCases),
                          [](const testing::TestParamInfo<TailCase>& info) { return CaseName(info.param.name); });
 
+// A heap copy of exactly the line's size, so reading past it is caught.
+struct Line {
+    explicit Line(const std::string& text) : bytes(text.size() + 1) { std::memcpy(bytes.data(), text.c_str(), bytes.size()); }
+    std::vector<char> bytes;
+    size_t TailAt() { return static_cast<size_t>(CommandLineTail(bytes.data()) - bytes.data()); }
+};
+
+TEST(CommandLineTailLimitsTest, NoCommandLineGivesNoTail)
+{
+    sim::Reset();
+    EXPECT_EQ(CommandLineTail(nullptr), nullptr);
+}
+
+TEST(CommandLineTailLimitsTest, LongestCommandLine)
+{
+    sim::Reset();
+    sim::AddLeadByteRange(0x81, 0x9F);
+    const size_t longest = 32767 - 1; // characters before the terminator
+    const struct {
+        std::string line;
+        size_t tail;
+    } cases[] = {
+        {"\"" + std::string(longest - 1, 'a'), longest},              // unterminated quote
+        {"\"" + std::string(longest - 2, 'a') + "\x81", longest},     // ending in a lead byte
+        {std::string(longest, 'a'), longest},                         // one long name
+        {"t" + std::string(longest - 2, ' ') + "5", longest - 1},      // blanks up to the last byte
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(c.line.size(), longest);
+        EXPECT_EQ(Line(c.line).TailAt(), c.tail);
+    }
+}
+
+TEST(CommandLineTailLimitsTest, EveryByteAfterTheName)
+{
+    sim::Reset();
+    for (int b = 1; b < 256; ++b) {
+        const std::string line = std::string("tovrel") + char(b) + "5";
+        const size_t expected = b <= 32 ? line.size() - 1 : line.size();
+        EXPECT_EQ(Line(line).TailAt(), expected) << "byte " << b;
+    }
+}
+
+TEST(CommandLineTailLimitsTest, EveryByteInsideQuotes)
+{
+    sim::Reset();
+    sim::AddLeadByteRange(0x81, 0x9F);
+    sim::AddLeadByteRange(0xE0, 0xFC);
+    for (int b = 1; b < 256; ++b) {
+        if (b == '"')
+            continue;
+        const std::string line = std::string("\"") + char(b) + "\" 5";
+        // A lead byte takes the closing quote with it: the name then runs to the end.
+        const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        EXPECT_EQ(Line(line).TailAt(), lead ? line.size() : line.size() - 1) << "byte " << b;
+    }
+}
+
 } // namespace

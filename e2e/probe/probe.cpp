@@ -4,6 +4,8 @@
 //
 //   probe.exe EXE CMDLINE-HEX SHOW ACTION...
 //
+//   CMDLINE-HEX  the command line's bytes in hex, or @FILE holding them, for
+//                lines longer than the probe's own command line may be
 //   SHOW         "-" for no STARTF_USESHOWWINDOW, or the show state to pass
 //   find         wait (up to 10 s) for the window by class; report it as found by
 //                class, by title and by both, its visibility and its process
@@ -120,7 +122,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: probe.exe EXE CMDLINE-HEX SHOW ACTION...\n");
         return 2;
     }
-    std::string commandLine = FromHex(argv[2]);
+    std::string hex = argv[2];
+    if (hex[0] == '@') {
+        FILE* file = std::fopen(hex.c_str() + 1, "rb");
+        if (!file) {
+            Report("start failed reading %s", hex.c_str() + 1);
+            return 1;
+        }
+        hex.clear();
+        for (int c; (c = std::fgetc(file)) != EOF;)
+            hex += char(c);
+        std::fclose(file);
+    }
+    std::string commandLine = FromHex(hex.c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     if (std::strcmp(argv[3], "-") != 0) {
