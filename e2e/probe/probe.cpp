@@ -16,7 +16,7 @@
 //   timer ID     post WM_TIMER with that identifier to the window
 //   quit CODE    post WM_QUIT with that code to the program's thread
 //   kill         end the program's process
-//   wait MS      wait for the program to end; report its exit code
+//   wait MS      wait for the program to end; report its exit code and CPU time
 //   version      read EXE's version information back (spaces shown as +)
 #include <windows.h>
 
@@ -184,7 +184,11 @@ int main(int argc, char** argv)
             const DWORD waited = WaitForSingleObject(program.hProcess, DWORD(std::atoi(value)));
             DWORD code = 0;
             GetExitCodeProcess(program.hProcess, &code);
-            Report("wait ended=%d exit=%lu", waited == WAIT_OBJECT_0, code);
+            FILETIME created, exited, kernel, user;
+            GetProcessTimes(program.hProcess, &created, &exited, &kernel, &user);
+            const auto ms = [](const FILETIME& t) { return (ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000; };
+            Report("wait ended=%d exit=%lu user_ms=%llu kernel_ms=%llu", waited == WAIT_OBJECT_0, code, ms(user),
+                   ms(kernel));
             ++i;
         } else {
             Report("unknown action %s", action.c_str());
