@@ -11,7 +11,6 @@ import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
 from dataclasses import dataclass, field
 

@@ -103,7 +103,7 @@ class Run:
         """The shutdown privilege was looked up and enabled in the process's own token."""
         names = [c.name for c in self.privilege if c.result]
         return names == ["OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"] and \
-            self.privilege[-1].args[1] == 0
+            self.privilege[1].strings[1] == "SeShutdownPrivilege" and self.privilege[-1].args[1] == 0
 
     def tick_gaps_ms(self):
         """Milliseconds from each arming of the timer to the tick it brought."""
