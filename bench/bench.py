@@ -27,19 +27,11 @@ def countdown(prefix, exe, probe, work, count):
 
 
 def idle(prefix, probe, idle_exe, work, ms):
-    target = scenarios.unix_path(prefix, r"C:\Tovrel\idle.exe")
-    os.makedirs(os.path.dirname(target), exist_ok=True)
-    subprocess.run(["cp", idle_exe, target], check=True)
-    line = os.path.join(work, "idle.cmdline.hex")
-    with open(line, "w") as f:
-        f.write(f"idle.exe {ms}".encode().hex())
-    out = os.path.join(work, "idle.probe.log")
-    with open(out, "w") as f:
-        prefix.run([probe, r"C:\Tovrel\idle.exe", "@Z:" + line.replace("/", "\\"), "-", "wait", "120000"],
-                   os.path.join(work, "idle.relay.log"), timeout=180, stdout=f)
+    """The probe's report on the idle reference program, waiting MS."""
+    _, events, _ = scenarios.launch(prefix, probe, idle_exe, r"C:\Tovrel\idle.exe", f"idle.exe {ms}".encode(), "-",
+                                    ["wait", "120000"], work, "idle", timeout=180)
     prefix.settle()
-    with open(out) as f:
-        return scenarios.read_probe(f.read())["wait"][0][1]
+    return events["wait"][0][1]
 
 
 def cpu_ms(fields):

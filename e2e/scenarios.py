@@ -157,24 +157,31 @@ def unix_path(prefix, windows_path):
     return os.path.join(prefix.path, "drive_c", *rest.split("\\"))
 
 
-def play(scenario, prefix, exe, probe, work):
-    target = unix_path(prefix, scenario.path)
+def launch(prefix, probe, exe, path, command_line, show, actions, work, name, timeout=90):
+    """Puts EXE at PATH in the prefix and has the probe start it and act; the
+    probe's exit code (None on a time-out), its reports and the trace's path."""
+    target = unix_path(prefix, path)
     os.makedirs(os.path.dirname(target), exist_ok=True)
     shutil.copyfile(exe, target)
-    trace = os.path.join(work, f"{scenario.name}.relay.log")
-    output = os.path.join(work, f"{scenario.name}.probe.log")
-    line = os.path.join(work, f"{scenario.name}.cmdline.hex")
+    trace = os.path.join(work, f"{name}.relay.log")
+    output = os.path.join(work, f"{name}.probe.log")
+    line = os.path.join(work, f"{name}.cmdline.hex")
     with open(line, "w") as f:
-        f.write(scenario.command_line().hex())
+        f.write(command_line.hex())
     with open(output, "w") as out:
-        code = prefix.run([probe, scenario.path, "@Z:" + line.replace("/", "\\"), scenario.show, *scenario.actions],
-                          trace, timeout=90, stdout=out)
-    check(code is not None, "the probe did not end within 90 s")
+        code = prefix.run([probe, path, "@Z:" + line.replace("/", "\\"), show, *actions], trace, timeout=timeout,
+                          stdout=out)
     with open(output, encoding="utf-8", errors="replace") as f:
-        events = read_probe(f.read())
+        return code, read_probe(f.read()), trace
+
+
+def play(scenario, prefix, exe, probe, work):
+    code, events, trace = launch(prefix, probe, exe, scenario.path, scenario.command_line(), scenario.show,
+                                 scenario.actions, work, scenario.name)
+    check(code is not None, "the probe did not end within 90 s")
     print("probe:", *(f"{n} {f}" for n, items in events.items() for _, f in items), sep="\n  ")
     started = events.get("started")
-    check(started, f"the probe could not start the program (exit {code}); see {output}")
+    check(started, f"the probe could not start the program (exit {code}); see {work}/{scenario.name}.probe.log")
     pid = int(started[0][1]["pid"])
     calls = [c for c in winetrace.read_calls(trace) if c.pid == pid]
     run = winetrace.read_run(winetrace.program_calls(calls, pe.read(exe)))

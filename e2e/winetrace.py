@@ -148,9 +148,9 @@ def timeline(run, exit_code):
                              f"style 0x{style:08x}")
     else:
         lines.append("           no window was created")
-    armings = [c for c in run.calls if c.name == "SetTimer"]
+    gaps = run.tick_gaps_ms()
     for n, tick in enumerate(run.ticks, 1):
-        since = f" ({(tick.time - armings[n - 1].time) * 1000:.0f} ms after arming)" if n <= len(armings) else ""
+        since = f" ({gaps[n - 1]} ms after arming)" if n <= len(gaps) else ""
         lines.append(at(tick) + f"tick {n}{since}")
     if run.destroyed:
         lines.append(at(run.destroyed) + "window destroyed by the program")
